@@ -22,8 +22,8 @@ using PowMessage = std::array<std::uint8_t, kPowMessageSize>;
 PowMessage pow_message(const Header& header);
 
 // SHA3-256 of `size` bytes at `data` through OpenSSL's one-shot digest. Returns false if the
-// library fails (it should not); `out` then holds 32 bytes 0xFF, the largest digest number, which
-// meets only an all-0xFF target and which no GPU lane agrees with.
+// library fails (it should not); `out` then holds 32 bytes 0xFF, the largest digest number: it
+// meets no target short of all 0xFF, and a GPU lane matches its lane 3 only by a 2^-64 chance.
 bool sha3_256(const std::uint8_t* data, std::size_t size, Digest& out);
 
 // SHA3-256 of the proof-of-work message built from `header` (nonce already in place). Keeps no
