@@ -1,5 +1,6 @@
 #include "pool/clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -28,6 +29,14 @@ class SteadyClock final : public Clock {
 Clock& Clock::steady() {
   static SteadyClock clock;
   return clock;
+}
+
+std::chrono::milliseconds Stopwatch::elapsed() const {
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  const auto by_clock = duration_cast<milliseconds>(clock_.now() - clock_start_);
+  const auto real = duration_cast<milliseconds>(std::chrono::steady_clock::now() - real_start_);
+  return std::max(by_clock, real);
 }
 
 }  // namespace tavo

@@ -58,7 +58,7 @@ bool Stratum::start_tls(int fd, SSL*& session) {
     return false;
   }
 
-  const auto start = clock_->now();
+  const Stopwatch watch(*clock_);
   bool done = false;
   for (;;) {
     ERR_clear_error();
@@ -69,8 +69,7 @@ bool Stratum::start_tls(int fd, SSL*& session) {
     }
     const int err = SSL_get_error(s, rc);
     if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) break;
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(clock_->now() - start);
-    if (spent > kHandshakeLimit || !running.load()) break;
+    if (watch.elapsed() > kHandshakeLimit || !running.load()) break;
     (void)poll_fd(fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, kHandshakeSlice,
                   OnSignal::Resume);
   }

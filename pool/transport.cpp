@@ -1,5 +1,6 @@
-// The byte pipe to the pool: name resolution, a bounded non-blocking connect, whole-message
-// writes, bounded waits for input, reads and teardown. TLS set-up lives in tls.cpp.
+// The byte pipe to the pool: name resolution and connection set-up, whole-message writes,
+// bounded waits for input, reads, teardown and line framing. The connect itself lives in
+// connect.cpp, TLS set-up in tls.cpp.
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "pool/connect.h"
 #include "pool/framing.h"
 #include "pool/poll_wait.h"
 #include "pool/scope_guard.h"
@@ -23,39 +25,10 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr auto kConnectTimeout = std::chrono::seconds(10);
-// The connect wait is cut into real-time slices so that its deadline is read from the session's
-// clock, and a clock that tests drive can end it early.
-constexpr milliseconds kConnectSlice{200};
 constexpr milliseconds kReadWait{1000};
 constexpr milliseconds kPlainWriteWait{5000};
 constexpr milliseconds kTlsWriteWait{100};
 constexpr int kTlsWriteWaitsWithoutProgress = 50;
-
-// A connected non-blocking socket for `addr`, or -1.
-int connect_one(const addrinfo& addr, Clock& clock) {
-  const int fd = ::socket(addr.ai_family, addr.ai_socktype | SOCK_NONBLOCK, addr.ai_protocol);
-  if (fd < 0) return -1;
-  ScopeGuard close_fd([fd] { ::close(fd); });
-  if (::connect(fd, addr.ai_addr, addr.ai_addrlen) == 0) {
-    close_fd.release();
-    return fd;
-  }
-  if (errno != EINPROGRESS) return -1;
-  const auto deadline = clock.now() + kConnectTimeout;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - clock.now());
-    if (left <= milliseconds::zero()) return -1;
-    const PollOutcome p = poll_fd(fd, POLLOUT, std::min(left, kConnectSlice), OnSignal::Resume);
-    if (p.count < 0) return -1;
-    if (p.count > 0) break;
-  }
-  int so_error = 0;
-  socklen_t len = sizeof so_error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0 || so_error != 0) return -1;
-  close_fd.release();
-  return fd;
-}
 
 }  // namespace
 
@@ -73,8 +46,7 @@ bool Stratum::open_connection() {
     log("cannot resolve " + config.host);
     return false;
   }
-  int fd = -1;
-  for (const addrinfo* a = list; a != nullptr && fd < 0; a = a->ai_next) fd = connect_one(*a, *clock_);
+  const int fd = connect_first(list, *clock_);
   if (fd < 0) return false;
   ScopeGuard close_fd([fd] { ::close(fd); });
 
