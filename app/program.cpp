@@ -34,7 +34,28 @@ int run_program(int argc, const char* const* argv) {
   run.load_monitor();
   run.start();
 
+#ifdef TAVO_TEST_SEAMS
+  // Test builds only: start the supervision clock late, so a run reaches the contribution phase
+  // (98 minutes in) within seconds. The shipped binary has no such entry.
+  // The loop reads its start instant first; moving that one reading back makes every elapsed
+  // time the loop computes larger by the offset.
+  class OffsetClock final : public LoopClock {
+   public:
+    void sleep_one_second() override { real_.sleep_one_second(); }
+    std::int64_t now_ns() override {
+      const char* offset = std::getenv("TAVO_TEST_ELAPSED_OFFSET");
+      const std::int64_t shift = started_ || offset == nullptr ? 0 : std::atoll(offset);
+      started_ = true;
+      return real_.now_ns() - shift * 1'000'000'000LL;
+    }
+
+   private:
+    SystemLoopClock real_;
+    bool started_ = false;
+  } clock;
+#else
   SystemLoopClock clock;
+#endif
   supervise(stop_requested, clock, run);
 
   console.log(palette.grey, "exit", "shutdown requested — clean exit");

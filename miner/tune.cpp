@@ -98,11 +98,10 @@ TuneResult auto_tune(DeviceContext& ctx, const std::atomic<bool>& running,
 
     double rate = 0.0;
     const BenchEnd bench = benchmark(ctx, p, running, settings, rate);
-    if (bench == BenchEnd::DeviceError) {
-      result.end = TuneEnd::DeviceError;
+    if (bench != BenchEnd::Done) {
+      result.end = bench == BenchEnd::Stopped ? TuneEnd::Stopped : TuneEnd::DeviceError;
       return result;
     }
-    if (bench == BenchEnd::Stopped) break;
     ranking.consider(p, rate);
   }
 

@@ -78,9 +78,11 @@ cudaError_t cudaGetDevice(int* device) {
 cudaError_t cudaSetDeviceFlags(unsigned flags) {
   Runtime& rt = Runtime::get();
   rt.count(Entry::kSetDeviceFlags);
+  // Scheduling (0, spin 1, yield 2, blocking 4), mapped host memory 8, local memory resize 16.
   constexpr unsigned kScheduleMask = 0x07;
+  constexpr unsigned kKnownFlags = 0x1F;
   const unsigned schedule = flags & kScheduleMask;
-  if ((flags & ~kScheduleMask) != 0 || schedule == 3 || schedule > 4) {
+  if ((flags & ~kKnownFlags) != 0 || schedule == 3 || schedule > 4) {
     return fail(cudaErrorInvalidValue);
   }
   if (!rt.valid_device(current_device())) return device_missing(rt);

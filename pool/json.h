@@ -23,6 +23,15 @@ namespace tavo {
 enum class JsonKind : std::int32_t { Null = 0, Bool = 1, Number = 2, String = 3, Object = 4, Array = 5 };
 
 struct JsonValue {
+  // Declared here and defaulted below the class: a value holds vectors of itself, and the
+  // special members may only be generated once the type is complete.
+  JsonValue();
+  JsonValue(const JsonValue&);
+  JsonValue(JsonValue&&) noexcept;
+  JsonValue& operator=(const JsonValue&);
+  JsonValue& operator=(JsonValue&&) noexcept;
+  ~JsonValue();
+
   JsonKind kind = JsonKind::Null;
   bool boolean = false;
   double number = 0.0;
@@ -34,6 +43,13 @@ struct JsonValue {
   // Null for any other kind or when no member matches.
   const JsonValue* find(std::string_view key) const;
 };
+
+inline JsonValue::JsonValue() = default;
+inline JsonValue::JsonValue(const JsonValue&) = default;
+inline JsonValue::JsonValue(JsonValue&&) noexcept = default;
+inline JsonValue& JsonValue::operator=(const JsonValue&) = default;
+inline JsonValue& JsonValue::operator=(JsonValue&&) noexcept = default;
+inline JsonValue::~JsonValue() = default;
 
 // The deepest level a non-empty Array or Object may sit at, counting the top value as 1.
 inline constexpr int kJsonMaxDepth = 32;

@@ -17,8 +17,7 @@ status=0
 
 # The device code for real GPUs is checked wherever the CUDA compiler is installed.
 if command -v nvcc >/dev/null 2>&1 || [ -x /usr/local/cuda/bin/nvcc ]; then
-  if [ -x scripts/device-gate.sh ]; then
-    bash scripts/device-gate.sh || status=1
-  fi
+  bash scripts/device-gate.sh || status=1
+  bash scripts/cuda-smoke.sh || status=1
 fi
 exit $status

@@ -2,10 +2,10 @@
 // written once, in CUDA's dialect; this header gives them what they need on either side:
 //  - with nvcc (cuda flavour): launches are `<<<grid, block, 0, stream>>>`, so nvcc emits the
 //    registration and launch glue, and a block's threads are real GPU threads;
-//  - as host C++ (cpu flavour): the CUDA keywords become plain C++, the warp and atomic intrinsics
-//    get host definitions (a "warp" of one thread), a kernel call runs one whole block, and a
-//    launch goes to the CPU stand-in of the CUDA runtime (platform/cuda_runtime_cpu.h), which
-//    spreads the grid's blocks over its worker threads.
+//  - as host C++ (cpu flavour): the CUDA keywords become plain C++, the atomic and funnel-shift
+//    intrinsics get host definitions, a kernel call runs one whole block, and a launch goes to
+//    the CPU stand-in of the CUDA runtime (platform/cuda_runtime_cpu.h), which spreads the grid's
+//    blocks over its worker threads.
 //
 // Kernel bodies hand the per-thread work to run_threads<N>() as a small "thread program": its
 // member `hash` computes the 64-bit result for value index j (a pure device function: the whole
@@ -25,7 +25,6 @@
 
 #if defined(__CUDACC__)
 
-#define TAVO_DEVICE_CUDA 1
 #define TAVO_PRAGMA(x) _Pragma(#x)
 #define TAVO_UNROLL TAVO_PRAGMA(unroll)
 #define TAVO_UNROLL_N(n) TAVO_PRAGMA(unroll n)
@@ -35,17 +34,14 @@
 
 namespace tavo_device {
 
-inline constexpr unsigned kFullWarp = 0xFFFFFFFFu;
-
-__device__ __forceinline__ unsigned lane_index() { return threadIdx.x & 31u; }
-
 __device__ __forceinline__ std::uint32_t rotl32(std::uint32_t v, int n) {
   return __funnelshift_l(v, v, n);
 }
 
-// a ^ b ^ c as one three-input logic instruction. Written in PTX because the compiler, left to
-// itself, shares the XOR of the two theta words between the five lanes of a column (one extra
-// instruction per column and word) instead of fusing each lane's XOR.
+// a ^ b ^ c, and chi's a ^ (~b & c), each as one three-input logic instruction (LOP3). Written in
+// PTX because the compiler, left to itself, shares the XOR of the two theta words between the
+// five lanes of a column (one more instruction per column and word), and fuses chi less well
+// when some of its inputs come straight from the kernel's parameters.
 __device__ __forceinline__ std::uint32_t xor3(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
   std::uint32_t r;
   asm("lop3.b32 %0, %1, %2, %3, 0x96;" : "=r"(r) : "r"(a), "r"(b), "r"(c));
@@ -61,18 +57,35 @@ __device__ __forceinline__ std::uint64_t xor3(std::uint64_t a, std::uint64_t b, 
       : "l"(a), "l"(b), "l"(c));
   return r;
 }
+__device__ __forceinline__ std::uint32_t chi3(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+  std::uint32_t r;
+  asm("lop3.b32 %0, %1, %2, %3, 0xD2;" : "=r"(r) : "r"(a), "r"(b), "r"(c));
+  return r;
+}
+
+// How far a thread's loop over its N values is unrolled: not at all (a hash is thousands of
+// instructions already); bench/device-report builds 2 to tell the loop body from the set-up.
+#ifndef TAVO_VALUES_UNROLL
+#define TAVO_VALUES_UNROLL 1
+#endif
 
 // Thread g = blockIdx.x * blockDim.x + threadIdx.x runs value indices g*N .. g*N + N - 1 through
-// program.consume(j, program.hash(j)); a thread with g >= limit does nothing.
+// program.consume(j, program.hash(j)).
 template <int N, class Program>
-__device__ __forceinline__ void run_threads(const Program& program, std::uint32_t limit) {
+__device__ __forceinline__ void run_threads(const Program& program) {
   const std::uint32_t g = blockIdx.x * blockDim.x + threadIdx.x;
-  if (g >= limit) return;
-  TAVO_UNROLL_N(1)
+  TAVO_UNROLL_N(TAVO_VALUES_UNROLL)
   for (int i = 0; i < N; ++i) {
     const std::uint32_t j = g * N + i;
     program.consume(j, program.hash(j));
   }
+}
+
+// One value per thread, for the threads with g < limit only.
+template <class Program>
+__device__ __forceinline__ void run_threads_below(const Program& program, std::uint32_t limit) {
+  const std::uint32_t g = blockIdx.x * blockDim.x + threadIdx.x;
+  if (g < limit) program.consume(g, program.hash(g));
 }
 
 }  // namespace tavo_device
@@ -112,12 +125,6 @@ inline thread_local dim3 gridDim;
 inline unsigned atomicAdd(unsigned* address, unsigned value) {
   return __atomic_fetch_add(address, value, __ATOMIC_RELAXED);
 }
-// A warp of one thread: the ballot holds the caller's own vote, shuffles return the caller's value.
-inline unsigned __ballot_sync(unsigned /*mask*/, int predicate) { return predicate ? 1u : 0u; }
-template <class T>
-inline T __shfl_sync(unsigned /*mask*/, T value, int /*source_lane*/) { return value; }
-inline int __popc(unsigned v) { return __builtin_popcount(v); }
-inline int __ffs(int v) { return __builtin_ffs(v); }
 inline unsigned __funnelshift_l(unsigned lo, unsigned hi, unsigned shift) {
   const std::uint64_t joined = (std::uint64_t{hi} << 32) | lo;
   return static_cast<unsigned>((joined << (shift & 31u)) >> 32);
@@ -129,10 +136,6 @@ inline unsigned __funnelshift_l(unsigned lo, unsigned hi, unsigned shift) {
 
 namespace tavo_device {
 
-inline constexpr unsigned kFullWarp = 0xFFFFFFFFu;
-
-inline unsigned lane_index() { return 0; }
-
 // Written as shifts so that the vectoriser maps it to vector rotations.
 __forceinline__ std::uint32_t rotl32(std::uint32_t v, int n) {
   return (v << (n & 31)) | (v >> ((32 - n) & 31));
@@ -141,6 +144,10 @@ __forceinline__ std::uint32_t rotl32(std::uint32_t v, int n) {
 template <class T>
 __forceinline__ T xor3(T a, T b, T c) {
   return a ^ b ^ c;
+}
+template <class T>
+__forceinline__ T chi3(T a, T b, T c) {
+  return a ^ (~b & c);
 }
 
 // out[t] = hash(start + t * stride) for t < count: the vectorised pass over a block's threads.
@@ -187,9 +194,9 @@ void hash_values_best(const Hash& hash, std::uint32_t start, std::uint32_t strid
 
 // Runs the calling block (the stand-in calls a kernel once per block): N passes, each a
 // vectorised hash of one value per thread followed by a scalar consume of the results, so that
-// thread g still handles g*N .. g*N + N - 1. A thread with g >= limit does nothing.
+// thread g still handles g*N .. g*N + N - 1. Threads with g >= limit do nothing.
 template <int N, class Program>
-void run_threads(const Program& program, std::uint32_t limit) {
+void run_block(const Program& program, std::uint32_t limit) {
   alignas(64) std::uint64_t values[tavo_cpu::kMaxThreadsPerBlock];
   const std::uint32_t first = blockIdx.x * blockDim.x;
   const std::uint32_t active = first >= limit ? 0u : std::min(blockDim.x, limit - first);
@@ -198,6 +205,16 @@ void run_threads(const Program& program, std::uint32_t limit) {
     hash_values_best(program.hash, start, N, active, values);
     for (std::uint32_t t = 0; t < active; ++t) program.consume(start + t * N, values[t]);
   }
+}
+
+template <int N, class Program>
+void run_threads(const Program& program) {
+  run_block<N>(program, 0xFFFFFFFFu);
+}
+
+template <class Program>
+void run_threads_below(const Program& program, std::uint32_t limit) {
+  run_block<1>(program, limit);
 }
 
 template <class F>

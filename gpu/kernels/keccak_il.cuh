@@ -37,6 +37,10 @@ __device__ __forceinline__ Lane xor3(Lane a, Lane b, Lane c) {
   return {tavo_device::xor3(a.even, b.even, c.even), tavo_device::xor3(a.odd, b.odd, c.odd)};
 }
 
+__device__ __forceinline__ Lane chi3(Lane a, Lane b, Lane c) {
+  return {tavo_device::chi3(a.even, b.even, c.even), tavo_device::chi3(a.odd, b.odd, c.odd)};
+}
+
 __device__ __forceinline__ Lane rotl(Lane v, int r) {
   if (r % 2 == 0) return {tavo_device::rotl32(v.even, r / 2), tavo_device::rotl32(v.odd, r / 2)};
   return {tavo_device::rotl32(v.odd, r / 2 + 1), tavo_device::rotl32(v.even, r / 2)};
@@ -47,7 +51,7 @@ __device__ __forceinline__ Lane lane_of(u64 w) { return {static_cast<u32>(w), st
 __device__ __forceinline__ void theta_rho_pi(const Lane (&a)[25], Lane (&b)[25]) {
   Lane c[5];
   TAVO_UNROLL
-  for (int x = 0; x < 5; ++x) c[x] = a[x] ^ a[x + 5] ^ a[x + 10] ^ a[x + 15] ^ a[x + 20];
+  for (int x = 0; x < 5; ++x) c[x] = xor3(xor3(a[x], a[x + 5], a[x + 10]), a[x + 15], a[x + 20]);
   TAVO_UNROLL
   for (int x = 0; x < 5; ++x) {
     const Lane left = c[(x + 4) % 5];
@@ -64,10 +68,7 @@ __device__ __forceinline__ void chi_iota(const Lane (&b)[25], Lane (&a)[25], u64
   for (int y = 0; y < 5; ++y) {
     TAVO_UNROLL
     for (int x = 0; x < 5; ++x) {
-      const Lane p = b[x + 5 * y];
-      const Lane q = b[(x + 1) % 5 + 5 * y];
-      const Lane r = b[(x + 2) % 5 + 5 * y];
-      a[x + 5 * y] = {p.even ^ (~q.even & r.even), p.odd ^ (~q.odd & r.odd)};
+      a[x + 5 * y] = chi3(b[x + 5 * y], b[(x + 1) % 5 + 5 * y], b[(x + 2) % 5 + 5 * y]);
     }
   }
   a[0] = a[0] ^ lane_of(rc);
@@ -77,11 +78,11 @@ __device__ __forceinline__ void chi_iota(const Lane (&b)[25], Lane (&a)[25], u64
 __device__ __forceinline__ Lane last_round_lane3(const Lane (&a)[25]) {
   Lane c[5];
   TAVO_UNROLL
-  for (int x = 0; x < 5; ++x) c[x] = a[x] ^ a[x + 5] ^ a[x + 10] ^ a[x + 15] ^ a[x + 20];
+  for (int x = 0; x < 5; ++x) c[x] = xor3(xor3(a[x], a[x + 5], a[x + 10]), a[x + 15], a[x + 20]);
   const Lane b0 = a[0] ^ c[4] ^ rotl(c[1], 1);
   const Lane b3 = rotl(a[18] ^ c[2] ^ rotl(c[4], 1), dev::rho(3, 3));
   const Lane b4 = rotl(a[24] ^ c[3] ^ rotl(c[0], 1), dev::rho(4, 4));
-  return {b3.even ^ (~b4.even & b0.even), b3.odd ^ (~b4.odd & b0.odd)};
+  return chi3(b3, b4, b0);
 }
 
 // Lane 3 of counter value k in interleaved form (even word low, odd word high).

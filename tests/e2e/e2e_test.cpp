@@ -23,7 +23,9 @@ using test::PoolProcess;
 using test::ProcessResult;
 using test::ProcessSpec;
 
-constexpr const char* kUser = "vx1qt6mz0am9k9k8eswgqrw4g60eh6xvrasayxknhd";
+constexpr const char* kUser = "vx1qd0a5jmvvfs5wyrt8nqg6tq4gz8lfq7lf3rx3kp";
+// The program's fixed developer payout address.
+constexpr const char* kDeveloper = "vx1qt6mz0am9k9k8eswgqrw4g60eh6xvrasayxknhd";
 
 ProcessSpec miner(std::vector<std::string> args) {
   ProcessSpec spec;
@@ -211,6 +213,45 @@ TEST(EndToEnd, LosingEveryCardEndsTheRunWithStatusZero) {
   ASSERT_NE(error, std::string::npos);
   EXPECT_LT(error, exit_line);
   EXPECT_EQ(r.out.find("auto-tuned"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavo
+
+namespace tavo {
+namespace {
+
+// The test build starts its supervision clock 5875 s late, so the contribution phase begins about
+// five seconds into the run instead of 98 minutes.
+TEST(EndToEnd, ContributionPhaseMinesForTheDevelopersThenReturns) {
+  PoolProcess pool;
+  ASSERT_TRUE(pool.ok());
+  ProcessSpec spec = miner({"-o", pool_address(pool), "-u", "vx1quseraddress.rig7"});
+  spec.argv[0] = TAVO_BUILD_DIR "/tavo-vornic-qrb-seams";
+  spec.set_env.emplace_back("TAVO_TEST_ELAPSED_OFFSET", "5875");
+  ChildProcess child;
+  ASSERT_TRUE(child.start(spec));
+  EXPECT_TRUE(child.wait_for("] fee   2% dev contribution (120 s)\n", 30s)) << child.out();
+  EXPECT_TRUE(child.wait_for("] fee   back to your wallet\n", 400s)) << child.out();
+  EXPECT_TRUE(child.wait_for("] share accepted (1/0)\n", 60s)) << child.out();
+  child.signal(SIGTERM);
+  const ProcessResult r = child.wait(10s);
+  EXPECT_TRUE(r.exited && r.exit_code == 0);
+
+  // No share line while the phase ran: the first counted share comes after the return.
+  const std::size_t back = r.out.find("back to your wallet");
+  EXPECT_EQ(r.out.rfind("] share ", back), std::string::npos);
+
+  std::vector<std::string> logins;
+  for (const JsonValue& a : pool.events("authorize")) logins.push_back(get_string(a, "login", ""));
+  EXPECT_EQ(logins, (std::vector<std::string>{"vx1quseraddress.rig7", kDeveloper, "vx1quseraddress.rig7"}));
+  int developer_shares = 0;
+  for (const JsonValue& s : pool.events("submit")) {
+    if (get_string(s, "login", "") == kDeveloper && get_string(s, "verdict", "") == "accepted") {
+      ++developer_shares;
+    }
+  }
+  EXPECT_GT(developer_shares, 0);
 }
 
 }  // namespace

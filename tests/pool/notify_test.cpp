@@ -130,7 +130,7 @@ TEST_F(NotifyTest, ChecksRunInOrderAndOnlyTheFirstFailureIsReported) {
     }
     EXPECT_EQ(rec.jobs().size(), expected_jobs) << notify_line(params);
   }
-  for (const std::string& bad : {R"({"method":"mining.notify","params":{"0":"a"}})",
+  for (const std::string bad : {R"({"method":"mining.notify","params":{"0":"a"}})",
                                  R"({"method":"mining.notify","params":"job"})"}) {
     line(bad);
     EXPECT_EQ(rec.log_texts().back(), too_few);
@@ -204,7 +204,7 @@ TEST_F(NotifyTest, DifficultyChangeReissuesTheLastJobUnderANewSeq) {
 TEST_F(NotifyTest, DifficultyValuesThatAreIgnoredOrFormatted) {
   line(notify_line(good_params()));
   const std::size_t logs = rec.log_texts().size();
-  for (const std::string& params : {R"(["2"])", "[0]", "[-1]", "[]", "[null]", R"({"0":2})", "3", "[[2]]"}) {
+  for (const std::string params : {R"(["2"])", "[0]", "[-1]", "[]", "[null]", R"({"0":2})", "3", "[[2]]"}) {
     line(R"({"method":"mining.set_difficulty","params":)" + params + "}");
   }
   line(R"({"method":"mining.set_difficulty"})");
@@ -225,7 +225,7 @@ TEST_F(NotifyTest, DifficultyValuesThatAreIgnoredOrFormatted) {
 TEST_F(NotifyTest, SetExtranonceKeepsTheSizeUnlessANewOneIsValid) {
   subscribe("00000001", "4");
   const std::size_t logs = rec.log_texts().size();
-  for (const std::string& params : {R"(["zz"])", R"([""])", "[]", "[5]", R"(["abc"])", R"({"0":"ab"})"}) {
+  for (const std::string params : {R"(["zz"])", R"([""])", "[]", "[5]", R"(["abc"])", R"({"0":"ab"})"}) {
     line(R"({"method":"mining.set_extranonce","params":)" + params + "}");
   }
   EXPECT_EQ(rec.log_texts().size(), logs);

@@ -123,7 +123,7 @@ TEST_F(ResponsesTest, ShowMessageReconnectAndUnknownMethods) {
   EXPECT_FALSE(client.authorized());
 
   const std::size_t before = rec.log_texts().size();
-  for (const std::string& text : {R"({"id":5,"method":"mining.ping","params":[]})",
+  for (const std::string text : {R"({"id":5,"method":"mining.ping","params":[]})",
                                   R"({"method":"Mining.Notify","params":[]})",
                                   R"({"method":"client.show_message ","params":["x"]})",
                                   R"({"method":"client.get_version"})"}) {
@@ -135,8 +135,8 @@ TEST_F(ResponsesTest, ShowMessageReconnectAndUnknownMethods) {
 }
 
 TEST_F(ResponsesTest, UnreadableLinesAreReportedAndDropped) {
-  for (const std::string& text : {"this is not json {", "{", R"({"id":1,"result":[[],"ab",4]} x)",
-                                  "\r", "", std::string("\x00", 1), "\xff\xfe{}"}) {
+  for (const std::string& text : std::vector<std::string>{"this is not json {", "{", R"({"id":1,"result":[[],"ab",4]} x)",
+                                                         "\r", "", std::string("\x00", 1), "\xff\xfe{}"}) {
     const std::size_t before = rec.log_texts().size();
     line(text);
     ASSERT_EQ(rec.log_texts().size(), before + 1);

@@ -1,5 +1,6 @@
 // Targets from the pool difficulty and from compact bits, the coinbase height, and the hex
 // helpers every message goes through.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -77,8 +78,8 @@ TEST(NbitsToTarget, ExpandsMantissaByExponent) {
 
 TEST(CoinbaseHeight, ReadsTheFirstPushOfTheInputScript) {
   auto coinbase = [](std::initializer_list<std::uint8_t> script) {
-    Bytes b(42, 0xAA);
-    b.insert(b.end(), script);
+    Bytes b(42 + script.size(), 0xAA);
+    std::copy(script.begin(), script.end(), b.begin() + 42);
     return b;
   };
   struct Case {
