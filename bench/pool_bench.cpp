@@ -38,6 +38,8 @@ void BM_HandleNotify(benchmark::State& state) {
     client.handle_line(line);
     benchmark::DoNotOptimize(seq);
   }
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_HandleNotify)->Arg(0)->Arg(12);
 
@@ -50,6 +52,15 @@ void BM_SubmitMessage(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SubmitMessage);
+
+// The strings that pass through the escaper: a login and a pool's job id.
+void BM_JsonEscape(benchmark::State& state) {
+  const std::string text = state.range(0) == 0 ? "vx1qt6mz0am9k9k8eswgqrw4g60eh6xvrasayxknhd.rig1"
+                                               : "job \"7\"\t\\ with \x01 controls";
+  for (auto _ : state) benchmark::DoNotOptimize(tavo::json_escape(text));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_JsonEscape)->Arg(0)->Arg(1);
 
 void BM_DifficultyToTarget(benchmark::State& state) {
   double d = 0.001;

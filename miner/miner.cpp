@@ -69,9 +69,10 @@ void Miner::worker(int index) {
   w.run();
 }
 
-bool Miner::same_block(const Hash32& prev_hash) {
+bool Miner::still_valid_for_pool(const Job& mined) {
   MutexLock lock(mutex);
-  return job_usable(job) && job.prev_hash == prev_hash;
+  return job_usable(job) && job.prev_hash == mined.prev_hash &&
+         job.extranonce1 == mined.extranonce1;
 }
 
 }  // namespace tavo

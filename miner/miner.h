@@ -103,8 +103,10 @@ class Miner {
   // Thread body of worker `index`.
   void worker(int index);
 
-  // True when the current job is usable and belongs to the block `prev_hash` builds on.
-  bool same_block(const Hash32& prev_hash) TAVO_EXCLUDES(mutex);
+  // True when shares mined on `mined` may still go to the pool: the current job is usable,
+  // belongs to the same block and carries the same extranonce1 (a new pool session brings a new
+  // one, and a share only holds with the extranonce1 its coinbase was built with).
+  bool still_valid_for_pool(const Job& mined) TAVO_EXCLUDES(mutex);
 
   // Fixed after construction.
   Stratum* const pool;

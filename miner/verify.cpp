@@ -12,8 +12,8 @@ VerifyOutcome verify_batch(Miner& miner, const Work& work, const DRes& res) {
   VerifyOutcome out;
   if (res.count == 0) return out;
   // Shares of an older job of the same block are still worth submitting; a new block makes them
-  // worthless.
-  if (!miner.same_block(work.job.prev_hash)) {
+  // worthless, and so does a new pool session (whose extranonce1 the pool would rebuild them with).
+  if (!miner.still_valid_for_pool(work.job)) {
     out.stale = true;
     return out;
   }

@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <functional>
 
-enum cudaError {
+enum cudaError : int {
   cudaSuccess = 0,
   cudaErrorInvalidValue = 1,
   cudaErrorMemoryAllocation = 2,

@@ -48,21 +48,6 @@ __device__ __forceinline__ Lane rotl(Lane v, int r) {
 
 __device__ __forceinline__ Lane lane_of(u64 w) { return {static_cast<u32>(w), static_cast<u32>(w >> 32)}; }
 
-__device__ __forceinline__ void theta_rho_pi(const Lane (&a)[25], Lane (&b)[25]) {
-  Lane c[5];
-  TAVO_UNROLL
-  for (int x = 0; x < 5; ++x) c[x] = xor3(xor3(a[x], a[x + 5], a[x + 10]), a[x + 15], a[x + 20]);
-  TAVO_UNROLL
-  for (int x = 0; x < 5; ++x) {
-    const Lane left = c[(x + 4) % 5];
-    const Lane right = rotl(c[(x + 1) % 5], 1);
-    TAVO_UNROLL
-    for (int y = 0; y < 5; ++y) {
-      b[dev::pi_index(x, y)] = rotl(xor3(a[x + 5 * y], left, right), dev::rho(x, y));
-    }
-  }
-}
-
 __device__ __forceinline__ void chi_iota(const Lane (&b)[25], Lane (&a)[25], u64 rc) {
   TAVO_UNROLL
   for (int y = 0; y < 5; ++y) {
@@ -72,6 +57,26 @@ __device__ __forceinline__ void chi_iota(const Lane (&b)[25], Lane (&a)[25], u64
     }
   }
   a[0] = a[0] ^ lane_of(rc);
+}
+
+// One whole round, a -> out, worked through row by row of the result: each row's five lanes go
+// through theta, rho and pi and straight into chi (see plain::full_round).
+__device__ __forceinline__ void full_round(const Lane (&a)[25], Lane (&out)[25], u64 rc) {
+  Lane c[5];
+  TAVO_UNROLL
+  for (int x = 0; x < 5; ++x) c[x] = xor3(xor3(a[x], a[x + 5], a[x + 10]), a[x + 15], a[x + 20]);
+  TAVO_UNROLL
+  for (int row = 0; row < 5; ++row) {
+    Lane b[5];
+    TAVO_UNROLL
+    for (int col = 0; col < 5; ++col) {
+      const int x = (col + 3 * row) % 5;   // pi moves lane (x, col) to (col, row)
+      b[col] = rotl(xor3(a[x + 5 * col], c[(x + 4) % 5], rotl(c[(x + 1) % 5], 1)), dev::rho(x, col));
+    }
+    TAVO_UNROLL
+    for (int col = 0; col < 5; ++col) out[col + 5 * row] = chi3(b[col], b[(col + 1) % 5], b[(col + 2) % 5]);
+  }
+  out[0] = out[0] ^ lane_of(rc);
 }
 
 // Lane (3, 0) after the last round, from the diagonal lanes (0, 0), (3, 3), (4, 4); no iota.
@@ -106,8 +111,9 @@ __device__ __forceinline__ u64 lane3(const DJobIL& job, u32 k) {
   chi_iota(b, a, c_rc_il[0]);
   TAVO_UNROLL_N(TAVO_IL_ROUND_UNROLL)
   for (int round = 1; round < 23; ++round) {
-    theta_rho_pi(a, b);
-    chi_iota(b, a, c_rc_il[round]);
+    full_round(a, b, c_rc_il[round]);
+    TAVO_UNROLL
+    for (int i = 0; i < 25; ++i) a[i] = b[i];
   }
   const Lane out = last_round_lane3(a);
   return (u64{out.odd} << 32) | out.even;

@@ -55,6 +55,28 @@ __device__ __forceinline__ void chi_iota(const u64 (&b)[25], u64 (&a)[25], u64 r
   a[0] ^= rc;
 }
 
+// One whole round, a -> out, worked through row by row of the result: each row's five lanes go
+// through theta, rho and pi and straight into chi, so that only one row of the permuted state is
+// live at a time (the CPU's vector registers hold a state but hardly two).
+__device__ __forceinline__ void full_round(const u64 (&a)[25], u64 (&out)[25], u64 rc) {
+  u64 c[5];
+  TAVO_UNROLL
+  for (int x = 0; x < 5; ++x) c[x] = a[x] ^ a[x + 5] ^ a[x + 10] ^ a[x + 15] ^ a[x + 20];
+  TAVO_UNROLL
+  for (int row = 0; row < 5; ++row) {
+    u64 b[5];
+    TAVO_UNROLL
+    for (int col = 0; col < 5; ++col) {
+      const int x = (col + 3 * row) % 5;   // pi moves lane (x, col) to (col, row)
+      b[col] = rotl64(tavo_device::xor3(a[x + 5 * col], c[(x + 4) % 5], rotl64(c[(x + 1) % 5], 1)),
+                      dev::rho(x, col));
+    }
+    TAVO_UNROLL
+    for (int col = 0; col < 5; ++col) out[col + 5 * row] = b[col] ^ (~b[(col + 1) % 5] & b[(col + 2) % 5]);
+  }
+  out[0] ^= rc;
+}
+
 // Lane (3, 0) after the last round: chi needs row 0 after pi, i.e. the diagonal lanes (0, 0),
 // (3, 3) and (4, 4) after theta and rho. iota only touches lane 0 and is left out.
 __device__ __forceinline__ u64 last_round_lane3(const u64 (&a)[25]) {
@@ -108,8 +130,9 @@ __device__ __forceinline__ u64 lane3(const Base& base, u32 nonce) {
   chi_iota(b, a, d_rc[0]);
   TAVO_UNROLL
   for (int round = 1; round < 23; ++round) {
-    theta_rho_pi(a, b);
-    chi_iota(b, a, d_rc[round]);
+    full_round(a, b, d_rc[round]);
+    TAVO_UNROLL
+    for (int i = 0; i < 25; ++i) a[i] = b[i];
   }
   return last_round_lane3(a);
 }

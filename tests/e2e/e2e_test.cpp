@@ -231,9 +231,9 @@ TEST(EndToEnd, ContributionPhaseMinesForTheDevelopersThenReturns) {
   spec.set_env.emplace_back("TAVO_TEST_ELAPSED_OFFSET", "5875");
   ChildProcess child;
   ASSERT_TRUE(child.start(spec));
-  EXPECT_TRUE(child.wait_for("] fee   2% dev contribution (120 s)\n", 30s)) << child.out();
+  EXPECT_TRUE(child.wait_for("] fee   2% dev contribution (120 s)\n", 90s)) << child.out();
   EXPECT_TRUE(child.wait_for("] fee   back to your wallet\n", 400s)) << child.out();
-  EXPECT_TRUE(child.wait_for("] share accepted (1/0)\n", 60s)) << child.out();
+  EXPECT_TRUE(child.wait_for("] share accepted (1/0)\n", 120s)) << child.out();
   child.signal(SIGTERM);
   const ProcessResult r = child.wait(10s);
   EXPECT_TRUE(r.exited && r.exit_code == 0);
